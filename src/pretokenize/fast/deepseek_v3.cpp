@@ -91,6 +91,22 @@ class Scan {
     return {lookup(cp), static_cast<uint8_t>(need), is_cjk(cp)};
   }
 
+  // The commonest pieces, a word or a space and a word, both starting in
+  // ASCII: end of the piece, or 0 when the start is anything else.
+  size_t ascii_word(size_t x) const {
+    uint8_t b = s_[x];
+    size_t i = x + 1;
+    if (b == ' ') {
+      if (i >= n_ || !is_ascii_letter(s_[i])) return 0;
+      ++i;
+    } else if (!is_ascii_letter(b)) {
+      return 0;
+    }
+    i = ascii_letters(i);
+    if (i < n_ && s_[i] >= 0x80) i = letter_run<false>(i);
+    return i;
+  }
+
   // Up to three Number characters starting with the one at x.
   size_t number_group(size_t x, Char c) const {
     size_t i = x + c.len;
@@ -267,8 +283,12 @@ std::optional<PretokenSpan> FastDeepSeekV3Pretokenizer::next() {
   if (pos_ >= len_) return std::nullopt;
   Scan scan(text_, len_, table_);
   size_t start = pos_;
+  size_t end = scan.ascii_word(start);
+  if (end != 0) {
+    pos_ = end;
+    return PretokenSpan{start, end - start};
+  }
   Char c = scan.at(start);
-  size_t end;
   if (c.cls == kNumber) {
     end = scan.number_group(start, c);
   } else if (c.cjk) {
