@@ -5,13 +5,12 @@ from __future__ import annotations
 
 import json
 import random
-import struct
-import subprocess
 import unicodedata
 
 import pytest
 
-from _paths import corpus_file, native_tool, tokenizer_file
+from _paths import corpus_file, tokenizer_file
+from test_pretokenize_scanners import run_dump
 
 tokenizers = pytest.importorskip("tokenizers")
 
@@ -37,20 +36,12 @@ def reference():
 
 @pytest.fixture(scope="module")
 def scan():
-    tool = native_tool("pretokenize_dump")
-    if tool is None:
-        pytest.skip("native tool pretokenize_dump not built")
-
+    # Both entry points, the encoder's callback path and the dispatch
+    # iterator, on the same texts; the reference runs once.
     def run(texts: list[bytes]) -> list[list[int]]:
-        data = b"".join(struct.pack("<I", len(t)) + t for t in texts)
-        out = subprocess.run([str(tool), str(KIND_DEEPSEEK_V3)], input=data, capture_output=True, check=True).stdout
-        result, pos = [], 0
-        for _ in texts:
-            (n,) = struct.unpack_from("<I", out, pos)
-            result.append(list(struct.unpack_from(f"<{n}I", out, pos + 4)))
-            pos += 4 + 4 * n
-        assert pos == len(out)
-        return result
+        via_callback = run_dump(KIND_DEEPSEEK_V3, texts)
+        assert run_dump(KIND_DEEPSEEK_V3, texts, use_next=True) == via_callback
+        return via_callback
 
     return run
 

@@ -7,6 +7,7 @@ namespace morvik::pretokenize {
 AnyScanner make_scanner(PretokenizerKind kind, std::string_view text) {
   switch (kind) {
     case PretokenizerKind::R50k: return FastR50kPretokenizer(text);
+    case PretokenizerKind::DeepSeekV3: return FastDeepSeekV3Pretokenizer(text);
     default: return WholeTextScanner(text);
   }
 }

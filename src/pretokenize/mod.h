@@ -20,6 +20,7 @@
 
 #include "common/hash.h"
 #include "pretokenize/block_scan.h"
+#include "pretokenize/fast/deepseek_v3.h"
 #include "pretokenize/fast/r50k.h"
 
 namespace morvik::pretokenize {
@@ -49,7 +50,7 @@ class WholeTextScanner {
 
 // Adding a kind: one alternative here, one case in `make_scanner` and one in
 // `for_each_pretoken`.
-using AnyScanner = std::variant<WholeTextScanner, FastR50kPretokenizer>;
+using AnyScanner = std::variant<WholeTextScanner, FastR50kPretokenizer, FastDeepSeekV3Pretokenizer>;
 
 AnyScanner make_scanner(PretokenizerKind kind, std::string_view text);
 
@@ -70,6 +71,11 @@ void for_each_pretoken(PretokenizerKind kind, std::string_view text, F&& f) {
   switch (kind) {
     case PretokenizerKind::R50k: {
       FastR50kPretokenizer s(text);
+      s.for_each(f);
+      return;
+    }
+    case PretokenizerKind::DeepSeekV3: {
+      FastDeepSeekV3Pretokenizer s(text);
       s.for_each(f);
       return;
     }

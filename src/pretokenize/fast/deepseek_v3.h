@@ -18,7 +18,7 @@
 #include <optional>
 #include <string_view>
 
-#include "pretokenize/mod.h"
+#include "pretokenize/block_scan.h"
 
 namespace morvik::pretokenize {
 
@@ -28,6 +28,12 @@ class FastDeepSeekV3Pretokenizer {
 
   // The next piece, or none once the text is exhausted (and ever after).
   std::optional<PretokenSpan> next();
+
+  // f(offset, length) for every remaining piece.
+  template <class F>
+  void for_each(F&& f) {
+    while (auto s = next()) f(s->offset, s->length);
+  }
 
  private:
   const uint8_t* text_;
