@@ -41,9 +41,12 @@ class FlatMap {
   size_t size() const noexcept { return size_; }
   bool empty() const noexcept { return size_ == 0; }
 
-  const Value* find(const Key& key) const noexcept {
+  const Value* find(const Key& key) const noexcept { return find(key, Traits::hash(key)); }
+
+  // With the key's hash already computed (see prefetch).
+  const Value* find(const Key& key, uint64_t hash) const noexcept {
     if (slots_.empty()) return nullptr;
-    size_t i = Traits::hash(key) & mask_;
+    size_t i = hash & mask_;
     for (;;) {
       const Slot& s = slots_[i];
       if (s.key == key) return &s.value;
@@ -52,10 +55,17 @@ class FlatMap {
     }
   }
 
+  // Starts loading the slot where a lookup of a key with this hash begins,
+  // so that a lookup issued a little later does not wait for memory.
+  void prefetch(uint64_t hash) const noexcept {
+    if (!slots_.empty()) __builtin_prefetch(&slots_[hash & mask_]);
+  }
+
   // Inserts when absent; returns false (and keeps the old value) when present.
-  bool insert(const Key& key, const Value& value) {
+  bool insert(const Key& key, const Value& value) { return insert(key, Traits::hash(key), value); }
+  bool insert(const Key& key, uint64_t hash, const Value& value) {
     if ((size_ + 1) * 2 > slots_.size()) grow();
-    size_t i = Traits::hash(key) & mask_;
+    size_t i = hash & mask_;
     for (;;) {
       Slot& s = slots_[i];
       if (s.key == key) return false;
@@ -155,9 +165,11 @@ class BytesKeyMap {
  public:
   size_t size() const noexcept { return size_; }
 
-  const Value* find(std::string_view key) const noexcept {
+  const Value* find(std::string_view key) const noexcept { return find(key, hash_bytes(key)); }
+
+  // With hash_bytes(key) already computed.
+  const Value* find(std::string_view key, uint64_t h) const noexcept {
     if (slots_.empty() || key.empty()) return nullptr;
-    const uint64_t h = hash_bytes(key);
     size_t i = h & mask_;
     for (;;) {
       const Slot& s = slots_[i];
@@ -169,11 +181,15 @@ class BytesKeyMap {
     }
   }
 
+  void prefetch(uint64_t h) const noexcept {
+    if (!slots_.empty()) __builtin_prefetch(&slots_[h & mask_]);
+  }
+
   // Inserts a copy of `key` when absent (empty keys are ignored).
-  bool insert(std::string_view key, const Value& value) {
+  bool insert(std::string_view key, const Value& value) { return insert(key, hash_bytes(key), value); }
+  bool insert(std::string_view key, uint64_t h, const Value& value) {
     if (key.empty()) return false;
     if ((size_ + 1) * 2 > slots_.size()) rehash(slots_.empty() ? 16 : slots_.size() * 2);
-    const uint64_t h = hash_bytes(key);
     size_t i = h & mask_;
     for (;;) {
       Slot& s = slots_[i];

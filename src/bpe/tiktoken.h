@@ -136,7 +136,14 @@ struct Tokenizer {
   std::string debug_text() const;
 
  private:
-  void encode_pretoken(std::string_view piece, std::vector<TokenId>& out);
+  struct PendingPretoken {
+    const char* data;
+    size_t size;
+    Key128 key;  // short pretokens only
+    uint64_t hash;
+  };
+  PendingPretoken prepare_pretoken(const char* data, size_t size) const;
+  void encode_pretoken(const PendingPretoken& p, std::vector<TokenId>& out);
   void set_added_token_list(std::vector<std::pair<ByteStr, TokenId>> tokens);
 };
 
