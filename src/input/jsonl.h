@@ -12,8 +12,10 @@
 //   whole file deterministically: each slice counts the lines it consumed,
 //   and `first_bad_line` adds up the counts of the ranges before the first
 //   failing one (ranges from `chunk_ranges` start at line starts).
-// - Lookup stops at the member: bytes after its value are not examined (a
-//   trailing CR is harmless), except that the whole line must be valid UTF-8.
+// - A line must be valid UTF-8 and well-formed JSON as far as the reader's
+//   structural pass sees (bytes after the object are an error); members
+//   before the wanted one are skipped without full validation of their
+//   values. A trailing CR is white space, so CRLF files read alike.
 #pragma once
 
 #include <cstddef>
