@@ -6,6 +6,7 @@
 
 #include "check.h"
 #include "input/mod.h"
+#include "input/range_documents.h"
 
 using namespace morvik::input;
 
@@ -148,6 +149,20 @@ TEST(jsonl_ranges_end_after_line_breaks) {
       CHECK(c == text.size());
     }
   }
+}
+
+TEST(one_loop_for_every_format) {
+  const std::string text = "a|b||c";
+  std::vector<std::string> got;
+  auto st = for_each_document(text, ByteRange{0, text.size()}, DocFormat::text("|"),
+                              [&](std::string_view d) { got.emplace_back(d); });
+  CHECK((got == std::vector<std::string>{"a", "b", "c"}) && !st.bad);
+  const std::string lines = "{\"text\":\"x\"}\n\n{\"f\":\"y\"}\n{\"text\":\"z\"}\n";
+  got.clear();
+  st = for_each_document(lines, ByteRange{0, lines.size()}, DocFormat::jsonl(),
+                         [&](std::string_view d) { got.emplace_back(d); });
+  CHECK((got == std::vector<std::string>{"x"}));
+  CHECK(st.bad && st.bad->line == 3 && st.bad->fault == JsonlFault::FieldMissing && st.lines == 3);
 }
 
 TEST_MAIN()
