@@ -132,6 +132,14 @@ SUBPROCESS_CHECK = textwrap.dedent("""
     out = tok.encode_batch(docs)
     want = [tok.encode(d).tolist() for d in docs]
     assert [np.asarray(r).tolist() for r in out] == want
+    import gzip, json, os, tempfile
+    d = tempfile.mkdtemp()
+    data = "".join(json.dumps({"text": t}) + "\\n" for t in docs).encode()
+    open(os.path.join(d, "a.jsonl"), "wb").write(data)
+    open(os.path.join(d, "a.jsonl.gz"), "wb").write(gzip.compress(data, 1))
+    for name in ("a.jsonl", "a.jsonl.gz"):
+        got = tok.encode_files(os.path.join(d, name))
+        assert [np.asarray(r).tolist() for r in got] == want, name
     print("ok")
 """)
 
