@@ -142,17 +142,6 @@ struct Classes {
   uint64_t uncertain = 0;  // positions left to the scalar matcher (before widening)
 };
 
-inline void assign(Classes& k, uint64_t r, uint8_t cls) {
-  k.letter &= ~r;
-  k.number &= ~r;
-  k.space_class &= ~r;
-  k.space20 &= ~r;
-  k.apos &= ~r;
-  if (cls == L) k.letter |= r;
-  else if (cls == N) k.number |= r;
-  else if (cls == S) k.space_class |= r;
-}
-
 inline uint64_t bit_range(unsigned i, unsigned n) {
   return i + n >= 64 ? ~uint64_t{0} << i : ((uint64_t{1} << n) - 1) << i;
 }
@@ -214,35 +203,56 @@ BlockMasks assemble(Classes k, Carry c, bool look_space, const uint8_t* p) {
 BlockMasks extended_masks(const uint8_t* t, size_t len, size_t base, const uint8_t* table, Classes k, uint64_t non_ascii,
                           Carry c, bool look_space) {
   const uint8_t* p = t + base;
-  uint64_t todo = non_ascii;
+  // Class bits of the multi-byte characters, gathered first and merged into
+  // the ASCII masks once at the end.
+  uint64_t by_class[4] = {0, 0, 0, 0};
+  uint64_t covered = 0, cont = 0, uncertain = 0;
   if (c.straddle) {
     uint64_t r = bit_range(0, c.straddle);
-    assign(k, r, c.cls);
-    k.cont |= r;
-    k.wide |= r;
-    if (c.cls == S) k.uncertain |= r;
-    todo &= ~r;
+    by_class[c.cls & 3] |= r;
+    covered = cont = r;
+    if (c.cls == S) uncertain |= r;
   }
-  while (todo) {
+  for (uint64_t todo = non_ascii & ~covered; todo;) {
     unsigned i = static_cast<unsigned>(std::countr_zero(todo));
     uint8_t b = p[i];
     if (b < 0xC2) {
       // Cannot start a character: leave it (and its neighbours) to the scalar matcher.
       uint64_t bit = uint64_t{1} << i;
-      assign(k, bit, O);
-      k.uncertain |= bit;
+      by_class[O] |= bit;
+      covered |= bit;
+      uncertain |= bit;
       todo &= ~bit;
       continue;
     }
-    DecodedChar d = decode_at(t, len, base + i);  // base + 70 <= len: the whole character is there
-    uint64_t r = bit_range(i, d.len);
-    uint8_t cls = static_cast<uint8_t>(class_in(table, d.cp));
-    assign(k, r, cls);
-    k.cont |= r & ~(uint64_t{1} << i);
-    k.wide |= r;
-    if (cls == S) k.wide_ws |= uint64_t{1} << i;
+    // base + 70 <= len: the whole character (at most 4 bytes from bit 63) is in the text.
+    uint32_t cp, n;
+    if (b < 0xE0) {
+      cp = (uint32_t(b & 0x1F) << 6) | (p[i + 1] & 0x3Fu);
+      n = 2;
+    } else if (b < 0xF0) {
+      cp = (uint32_t(b & 0x0F) << 12) | (uint32_t(p[i + 1] & 0x3F) << 6) | (p[i + 2] & 0x3Fu);
+      n = 3;
+    } else {
+      cp = (uint32_t(b & 0x07) << 18) | (uint32_t(p[i + 1] & 0x3F) << 12) | (uint32_t(p[i + 2] & 0x3F) << 6) |
+           (p[i + 3] & 0x3Fu);
+      n = 4;
+    }
+    uint64_t r = bit_range(i, n);
+    by_class[static_cast<uint8_t>(class_in(table, cp))] |= r;
+    covered |= r;
+    cont |= r & ~(uint64_t{1} << i);
     todo &= ~r;
   }
+  k.letter = (k.letter & ~covered) | by_class[L];
+  k.number = (k.number & ~covered) | by_class[N];
+  k.space_class = (k.space_class & ~covered) | by_class[S];
+  k.space20 &= ~covered;
+  k.apos &= ~covered;
+  k.cont = cont;
+  k.wide = covered;
+  k.wide_ws = by_class[S] & ~cont;
+  k.uncertain = uncertain;
   return assemble(k, c, look_space, p);
 }
 
