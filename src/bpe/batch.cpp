@@ -129,9 +129,12 @@ RaggedIds assemble_ragged(std::vector<ChunkTokens>&& results) {
     offsets[i] = off;
     off += results[i].ids.size();
   }
+  // Each chunk's ids are freed as soon as they are copied, so the peak stays
+  // near one copy of the result rather than two.
   auto copy = [&](size_t i) {
-    const auto& ids = results[i].ids;
+    auto& ids = results[i].ids;
     if (!ids.empty()) std::memcpy(out.ids.data() + offsets[i], ids.data(), ids.size() * sizeof(TokenId));
+    std::vector<TokenId>().swap(ids);
   };
   if (results.size() >= 2) {
     pool::parallel_for(results.size(), copy);

@@ -48,8 +48,32 @@ struct ChunkTokens {
   bool continues = false;
 };
 
+// An allocator that leaves new elements uninitialised: the flat result is
+// allocated once at its full size, and its pages are only touched (and only
+// count against memory) as chunk results are copied in and freed.
+template <class T>
+struct UninitAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = UninitAllocator<U>;
+  };
+  UninitAllocator() = default;
+  template <class U>
+  UninitAllocator(const UninitAllocator<U>&) noexcept {}
+  template <class U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+
+using IdVector = std::vector<TokenId, UninitAllocator<TokenId>>;
+
 struct RaggedIds {
-  std::vector<TokenId> ids;
+  IdVector ids;
   std::vector<int64_t> counts;
 };
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <type_traits>
 
 #define PY_ARRAY_UNIQUE_SYMBOL morvik_numpy_api
 #include <numpy/arrayobject.h>
@@ -36,11 +37,12 @@ PyTypeObject g_owner_type = [] {
   return t;
 }();
 
-template <class T>
-PyObject* wrap_vector(std::vector<T>&& v, int typenum) {
+template <class V>
+PyObject* wrap_vector(V&& v, int typenum) {
+  using T = std::remove_reference_t<V>;
   if (!ensure()) return nullptr;
   if (PyType_Ready(&g_owner_type) < 0) return nullptr;
-  auto* heap = new std::vector<T>(std::move(v));
+  auto* heap = new T(std::move(v));
   npy_intp dims[1] = {static_cast<npy_intp>(heap->size())};
   if (heap->empty()) {
     delete heap;
@@ -53,7 +55,7 @@ PyObject* wrap_vector(std::vector<T>&& v, int typenum) {
   }
   auto* o = reinterpret_cast<BufferOwner*>(owner);
   o->data = heap;
-  o->free_fn = [](void* p) { delete static_cast<std::vector<T>*>(p); };
+  o->free_fn = [](void* p) { delete static_cast<T*>(p); };
   PyObject* arr = PyArray_SimpleNewFromData(1, dims, typenum, heap->data());
   if (!arr) {
     Py_DECREF(owner);
@@ -143,6 +145,9 @@ bool copy_int64(PyObject* array, std::vector<int64_t>& out) {
 PyObject* array_from(std::vector<uint32_t>&& v) { return wrap_vector(std::move(v), NPY_UINT32); }
 PyObject* array_from(std::vector<int64_t>&& v) { return wrap_vector(std::move(v), NPY_INT64); }
 PyObject* array_from(std::vector<uint8_t>&& v) { return wrap_vector(std::move(v), NPY_UINT8); }
+PyObject* array_from(std::vector<uint32_t, bpe::UninitAllocator<uint32_t>>&& v) {
+  return wrap_vector(std::move(v), NPY_UINT32);
+}
 
 PyObject* uint32_view(const uint32_t* data, size_t n, PyObject* base) {
   if (!ensure()) return nullptr;

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "bpe/batch.h"
 #include "lib/py.h"
 
 namespace morvik::py::numpy {
@@ -38,6 +39,7 @@ bool copy_int64(PyObject* array, std::vector<int64_t>& out);
 PyObject* array_from(std::vector<uint32_t>&& v);
 PyObject* array_from(std::vector<int64_t>&& v);
 PyObject* array_from(std::vector<uint8_t>&& v);
+PyObject* array_from(std::vector<uint32_t, bpe::UninitAllocator<uint32_t>>&& v);
 
 // A one-dimensional view of `n` elements at `data`, kept alive by `base`
 // (a new reference is taken on it).

@@ -4,7 +4,7 @@
 
 namespace morvik::py {
 
-PyObject* ragged_to_python(std::vector<uint32_t>&& ids, std::vector<int64_t>&& counts) {
+PyObject* ragged_to_python(bpe::IdVector&& ids, std::vector<int64_t>&& counts) {
   const bool no_docs = counts.empty();
   Ref ids_array = Ref::steal(numpy::array_from(std::move(ids)));
   if (!ids_array) return nullptr;

@@ -6,10 +6,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "bpe/batch.h"
 #include "lib/py.h"
 
 namespace morvik::py {
 
-PyObject* ragged_to_python(std::vector<uint32_t>&& ids, std::vector<int64_t>&& counts);
+PyObject* ragged_to_python(bpe::IdVector&& ids, std::vector<int64_t>&& counts);
 
 }  // namespace morvik::py
