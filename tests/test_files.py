@@ -191,3 +191,9 @@ def test_file_source_argument_errors(call, prefix):
     with pytest.raises(TypeError) as e:
         call()
     assert str(e.value).startswith(prefix)
+
+
+def test_concatenated_gzip_members_are_all_read(tok, tmp_path):
+    p = tmp_path / "cat.jsonl.gz"
+    p.write_bytes(gzip.compress(jsonl_bytes(["first doc"])) + gzip.compress(jsonl_bytes(["second doc", "third"])))
+    assert rows(tok.encode_files(p)) == encoded(tok, ["first doc", "second doc", "third"])

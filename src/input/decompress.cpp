@@ -115,6 +115,26 @@ Result<std::size_t> GzipReader::read(char* dst, std::size_t n) {
     const int rc = inflate(&zs, Z_NO_FLUSH);
     const std::size_t produced = want - zs.avail_out;
     if (rc == Z_STREAM_END) {
+      // Concatenated .gz files are one valid gzip file of several members
+      // (gzip -d outputs them all); stopping at the first would silently
+      // drop the rest. Bytes after the last member that do not start another
+      // one are ignored, as gzip does.
+      if (zs.avail_in < 2 && !s.eof) {
+        if (zs.avail_in == 1) s.in[0] = *zs.next_in;
+        const std::size_t keep = zs.avail_in;
+        auto got = read_fd(s.fd, reinterpret_cast<char*>(s.in.data()) + keep, s.in.size() - keep);
+        if (!got) return fail(std::move(got).error());
+        if (*got == 0) s.eof = true;
+        zs.next_in = s.in.data();
+        zs.avail_in = static_cast<uInt>(keep + *got);
+      }
+      if (zs.avail_in >= 2 && zs.next_in[0] == 0x1f && zs.next_in[1] == 0x8b) {
+        if (inflateReset(&zs) != Z_OK) return fail(Error::make("zlib failed to reset an inflate stream"));
+        s.header = gz_header{};
+        inflateGetHeader(&zs, &s.header);
+        if (produced) return produced;
+        continue;
+      }
       s.done = true;
       return produced;
     }

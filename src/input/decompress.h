@@ -2,9 +2,9 @@
 //
 // Guarantees: a reader yields exactly the decompressed bytes or an error,
 // never a silent short stream: a stream that ends early, a damaged block and
-// a checksum or length mismatch are all errors. gzip: only the first member
-// is decoded (bytes after its trailer are ignored); its CRC-32 and length are
-// checked. zstd: consecutive frames are decoded one after the other; input
+// a checksum or length mismatch are all errors. gzip: every member of
+// a concatenated file is decoded in turn, each with its CRC-32 and length
+// checked; bytes after the last member that start no new one are ignored. zstd: consecutive frames are decoded one after the other; input
 // ending inside a frame is "incomplete frame". Errors are sticky: once a read
 // failed, every later read returns the same error. Readers own their
 // descriptor and decoder state and release them when dropped.

@@ -64,9 +64,17 @@ TEST(compression_comes_from_the_name_not_the_contents) {
   CHECK(r && r->bytes() == "hello");
 }
 
-TEST(only_the_first_gzip_member_is_read_and_zstd_frames_concatenate) {
+TEST(gzip_members_and_zstd_frames_concatenate) {
   fixtures::TempDir dir;
-  CHECK(load_ok(dir.write("two.gz", fixtures::gzip("first ") + fixtures::gzip("second"))) == "first ");
+  CHECK(load_ok(dir.write("two.gz", fixtures::gzip("first ") + fixtures::gzip("second"))) == "first second");
+  CHECK(load_ok(dir.write("three.gz", fixtures::gzip("a") + fixtures::gzip("") + fixtures::gzip("b"))) == "ab");
+  {
+    // A second member after one that spans many input buffers.
+    std::string first = fixtures::gzip(fixtures::sample_text(400000, 3));
+    std::string both = first + fixtures::gzip("tail");
+    auto got = load_ok(dir.write("edge.gz", both));
+    CHECK(got.size() == 400000 + 4 && got.substr(got.size() - 4) == "tail");
+  }
   CHECK(load_ok(dir.write("trail.gz", fixtures::gzip("abc") + "not gzip at all")) == "abc");
   CHECK(load_ok(dir.write("two.zst", fixtures::zstd("first ") + fixtures::zstd("second"))) == "first second");
   // A skippable frame (magic 0x184D2A50, 4-byte length) between frames.
