@@ -167,3 +167,12 @@ def test_runtime_error_layout(tmp_path):
     assert lines[1:4] == ["", "Caused by:", "    No such file or directory (os error 2)"]
     assert lines[4:6] == ["", "Location:"]
     assert lines[6].startswith("    ") and ":" in lines[6]
+
+
+def test_type_stubs_name_exactly_the_registered_names():
+    import ast
+    stub = pathlib.Path(morvik_rs.__file__).with_name("__init__.pyi")
+    assert stub.with_name("py.typed").is_file()
+    tree = ast.parse(stub.read_text())
+    names = {n.name for n in tree.body if isinstance(n, (ast.ClassDef, ast.FunctionDef))}
+    assert names == set(morvik_rs.__all__)
