@@ -20,6 +20,10 @@ regex = pytest.importorskip("regex")
 # Kind number (as the native PretokenizerKind) -> splitting expression.
 EXPRESSIONS = {
     0: r"""'(?:[sdmt]|ll|ve|re)| ?\p{L}+| ?\p{N}+| ?[^\s\p{L}\p{N}]+|\s+(?!\S)|\s+""",
+    1: r"""'(?i:[sdmt]|ll|ve|re)|[^\r\n\p{L}\p{N}]?+\p{L}++|\p{N}{1,3}+| ?[^\s\p{L}\p{N}]++[\r\n]*+|\s++$|\s*[\r\n]|\s+(?!\S)|\s+""",
+    2: r"""(?i:'s|'t|'re|'ve|'m|'ll|'d)|[^\r\n\p{L}\p{N}]?\p{L}+|\p{N}| ?[^\s\p{L}\p{N}]+[\r\n]*|\s*[\r\n]+|\s+(?!\S)|\s+""",
+    3: r"""(?i:'s|'t|'re|'ve|'m|'ll|'d)|[^\r\n\p{L}\p{N}]?[\p{L}\p{M}]+|\p{N}| ?[^\s\p{L}\p{M}\p{N}]+[\r\n]*|\s*[\r\n]+|\s+(?!\S)|\s+""",
+    4: r"""(?i:'s|'t|'re|'ve|'m|'ll|'d)|[^\r\n\p{L}\p{N}]?\p{L}+|\p{N}{1,3}| ?[^\s\p{L}\p{N}]+[\r\n]*|\s*[\r\n]+|\s+(?!\S)|\s+""",
 }
 KINDS = sorted(EXPRESSIONS)
 CORPORA = ["en", "code", "multi"]
@@ -102,10 +106,19 @@ def generated_texts() -> list[str]:
     rng = random.Random(20240611)
     pools = _pools()
     ascii_letters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-    contraction_bits = ["'s", "'d", "'m", "'t", "'ll", "'ve", "'re", "'S", "'LL", "'", "''", "'x", " '", "'r", "'l"]
+    contraction_bits = ["'s", "'d", "'m", "'t", "'ll", "'ve", "'re", "'S", "'LL", "'", "''", "'x", " '", "'r", "'l",
+                        "'D", "'Ve", "'rE", "'T", "'M", "'\u017f", "'\u212a", "'\u017fs", "\u017f", "'\u0130"]
+    cjk_kana = [chr(c) for c in (*range(0x4E00, 0x4E40), *range(0x3041, 0x3097), *range(0x30A1, 0x30FB), 0x30FC, 0x3005)]
+    line_breaks = ["\n", "\r", "\r\n", "\n\n", " \n", "\n ", "\t\n  ", "\n\r\n", "!\n\n", ".\r\n"]
 
     def piece() -> str:
         r = rng.random()
+        if r < 0.03:
+            return "".join(rng.choice(cjk_kana) for _ in range(rng.randint(1, 8)))
+        if r < 0.06:
+            return rng.choice(line_breaks)
+        if r < 0.08:
+            return "".join(rng.choice("0123456789") for _ in range(rng.randint(6, 80)))
         if r < 0.20:
             return "".join(rng.choice(ascii_letters) for _ in range(rng.randint(1, 10)))
         if r < 0.28:
@@ -139,9 +152,13 @@ def generated_texts() -> list[str]:
         return s + "".join(rng.choice("ab  ") for _ in range(fill))
 
     texts = [text_of_bytes(rng.randint(1, 700)) for _ in range(3000)]
+    # Endings where the end-of-text white-space rule differs between kinds.
+    endings = ["\n  ", " \n", "\n", "  ", "\t", "\r\n\t ", "\u3000", " \u2028 "]
+    texts += [t + rng.choice(endings) for t in texts[:600]]
     # A feature (white space, contraction, mark, number) at every block offset.
     features = ["\u3000", "\u2028", "\x85", "\xa0", "  ", " \t", "\t\t", "'s", "'ll", "e\u0301", "\u0663", "\u00b2",
-                "\u2019", "\U0001F600", "\u4e2d", " \u3000x"]
+                "\u2019", "\U0001F600", "\u4e2d", " \u3000x", "'\u017f", "'LL", "\n\n", "!\r\n", "1234567",
+                "\u0663\u0664\u0665\u0666", "\u3042\u30a2", "\r\n ", " \n\t"]
     for total in BLOCK_LENGTHS:
         for offset in range(total):
             feature = rng.choice(features)

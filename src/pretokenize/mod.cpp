@@ -7,6 +7,10 @@ namespace morvik::pretokenize {
 AnyScanner make_scanner(PretokenizerKind kind, std::string_view text) {
   switch (kind) {
     case PretokenizerKind::R50k: return FastR50kPretokenizer(text);
+    case PretokenizerKind::Cl100k: return FastCl100kPretokenizer(text);
+    case PretokenizerKind::Qwen2: return FastQwen2Pretokenizer(text);
+    case PretokenizerKind::Qwen3_5: return FastQwen3_5Pretokenizer(text);
+    case PretokenizerKind::Olmo3: return FastOlmo3Pretokenizer(text);
     case PretokenizerKind::DeepSeekV3: return FastDeepSeekV3Pretokenizer(text);
     default: return WholeTextScanner(text);
   }

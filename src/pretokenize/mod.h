@@ -20,7 +20,11 @@
 
 #include "common/hash.h"
 #include "pretokenize/block_scan.h"
+#include "pretokenize/fast/cl100k.h"
 #include "pretokenize/fast/deepseek_v3.h"
+#include "pretokenize/fast/olmo3.h"
+#include "pretokenize/fast/qwen2.h"
+#include "pretokenize/fast/qwen3_5.h"
 #include "pretokenize/fast/r50k.h"
 
 namespace morvik::pretokenize {
@@ -50,7 +54,8 @@ class WholeTextScanner {
 
 // Adding a kind: one alternative here, one case in `make_scanner` and one in
 // `for_each_pretoken`.
-using AnyScanner = std::variant<WholeTextScanner, FastR50kPretokenizer, FastDeepSeekV3Pretokenizer>;
+using AnyScanner = std::variant<WholeTextScanner, FastR50kPretokenizer, FastCl100kPretokenizer, FastQwen2Pretokenizer,
+                                FastQwen3_5Pretokenizer, FastOlmo3Pretokenizer, FastDeepSeekV3Pretokenizer>;
 
 AnyScanner make_scanner(PretokenizerKind kind, std::string_view text);
 
@@ -71,6 +76,26 @@ void for_each_pretoken(PretokenizerKind kind, std::string_view text, F&& f) {
   switch (kind) {
     case PretokenizerKind::R50k: {
       FastR50kPretokenizer s(text);
+      s.for_each(f);
+      return;
+    }
+    case PretokenizerKind::Cl100k: {
+      FastCl100kPretokenizer s(text);
+      s.for_each(f);
+      return;
+    }
+    case PretokenizerKind::Qwen2: {
+      FastQwen2Pretokenizer s(text);
+      s.for_each(f);
+      return;
+    }
+    case PretokenizerKind::Qwen3_5: {
+      FastQwen3_5Pretokenizer s(text);
+      s.for_each(f);
+      return;
+    }
+    case PretokenizerKind::Olmo3: {
+      FastOlmo3Pretokenizer s(text);
       s.for_each(f);
       return;
     }
