@@ -120,3 +120,22 @@ def test_from_hf_path_errors(tmp_path):
         morvik_rs.BPETokenizer.from_hf(b"x.json")
     with pytest.raises(RuntimeError, match="^Failed to read "):
         morvik_rs.BPETokenizer.from_hf(tmp_path / "missing.json")
+
+
+@pytest.mark.parametrize("ignore_merges", [True, False, None])
+def test_ignore_merges_flag(ignore_merges):
+    # A vocabulary entry that the merges cannot rebuild: only ignore_merges emits it whole.
+    alphabet = [chr(c) for c in range(33, 127)] + [chr(c) for c in range(161, 173)] + [chr(c) for c in range(174, 256)]
+    alphabet += [chr(0x100 + i) for i in range(68)]
+    vocab = {ch: i for i, ch in enumerate(alphabet)}
+    vocab["abc"] = len(vocab)
+    vocab["ab"] = len(vocab)
+    model = {"type": "BPE", "vocab": vocab, "merges": ["a b"]}
+    if ignore_merges is not None:
+        model["ignore_merges"] = ignore_merges
+    doc = json.dumps({"model": model, "pre_tokenizer": {"type": "ByteLevel", "add_prefix_space": False,
+                                                         "trim_offsets": True, "use_regex": True}})
+    ref = tokenizers.Tokenizer.from_str(doc)
+    ours = morvik_rs.load_hf_json(doc)
+    for text in ["abc", "ab abc abcd", "cab"]:
+        assert ours.encode(text).tolist() == ref.encode(text, add_special_tokens=False).ids

@@ -244,16 +244,22 @@ inline void Tokenizer::encode_pretoken(const PendingPretoken& p, std::vector<Tok
     return;
   }
 
-  symbols_buffer.resize(n);
-  TokenId* sym = symbols_buffer.data();
-  const auto* bytes = reinterpret_cast<const uint8_t*>(p.data);
-  if (byte_remapping) {
-    const auto& table = byte_remapping->table;
-    for (size_t i = 0; i < n; ++i) sym[i] = table[bytes[i]];
+  std::optional<TokenId> whole;
+  if (ignore_merges) whole = bytes_to_id.find(piece);
+  if (whole) {
+    symbols_buffer.assign(1, *whole);
   } else {
-    for (size_t i = 0; i < n; ++i) sym[i] = bytes[i];
+    symbols_buffer.resize(n);
+    TokenId* sym = symbols_buffer.data();
+    const auto* bytes = reinterpret_cast<const uint8_t*>(p.data);
+    if (byte_remapping) {
+      const auto& table = byte_remapping->table;
+      for (size_t i = 0; i < n; ++i) sym[i] = table[bytes[i]];
+    } else {
+      for (size_t i = 0; i < n; ++i) sym[i] = bytes[i];
+    }
+    bpe_merge_symbols_with_scratch(merges, symbols_buffer, scratch);
   }
-  bpe_merge_symbols_with_scratch(merges, symbols_buffer, scratch);
 
   const size_t len = symbols_buffer.size();
   if (len > cache_arena_limit) {
@@ -285,6 +291,7 @@ Tokenizer Tokenizer::fork() const {
   t.added_matcher = added_matcher;
   t.nfc = nfc;
   t.pretokenizer_kind = pretokenizer_kind;
+  t.ignore_merges = ignore_merges;
   t.cache_arena_limit = cache_arena_limit;
   return t;
 }

@@ -99,6 +99,8 @@ struct Tokenizer {
   std::shared_ptr<const AhoCorasick> added_matcher;        // null when there are none
   bool nfc = false;
   PretokenizerKind pretokenizer_kind = PretokenizerKind::R50k;
+  // A pretoken found whole in `bytes_to_id` is that one id, unmerged.
+  bool ignore_merges = false;
 
   // Work buffers of NFC normalisation (reused across calls).
   std::string nfc_text;

@@ -542,13 +542,14 @@ bool Mapper::read_merges(od::value& v, std::vector<Merge>& out) {
 bool Mapper::read_model(od::value& v, Model& out) {
   od::object obj;
   if (!open_object(v, obj, "struct Model")) return false;
-  static constexpr std::string_view keys[] = {"type", "vocab", "merges", "byte_fallback"};
+  static constexpr std::string_view keys[] = {"type", "vocab", "merges", "byte_fallback", "ignore_merges"};
   return for_fields(obj, keys, (1u << 1) | (1u << 2), [&](size_t k, od::value& fv) {
     switch (k) {
       case 0: return read_string(fv, out.type);
       case 1: return read_vocab(fv, out.vocab);
       case 2: return read_merges(fv, out.merges);
-      default: return read_bool(fv, out.byte_fallback);
+      case 3: return read_bool(fv, out.byte_fallback);
+      default: return read_bool(fv, out.ignore_merges);
     }
   });
 }

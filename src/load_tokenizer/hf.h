@@ -76,6 +76,10 @@ struct Model {
   std::vector<VocabEntry> vocab;  // document order
   std::vector<Merge> merges;      // document order
   bool byte_fallback = false;
+  // Emit a pretoken that is itself a vocabulary entry without merging it
+  // (llama3-style models). Such models' merges alone do not always rebuild
+  // every vocabulary entry, so ignoring the flag would give other ids.
+  bool ignore_merges = false;
 };
 
 struct TokenizerJson {

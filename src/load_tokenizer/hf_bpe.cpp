@@ -279,6 +279,7 @@ Result<bpe::Tokenizer> build_bpe(const TokenizerJson& json) {
   tokenizer.bytes_to_id = bpe::BytesToIdMap::from_id_to_bytes(tokenizer.id_to_bytes);
   tokenizer.pretokenizer_kind = *kind;
   tokenizer.nfc = *nfc;
+  tokenizer.ignore_merges = json.model.ignore_merges;
   tokenizer.set_added_tokens(std::move(added));
   return tokenizer;
 }
