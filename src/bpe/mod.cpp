@@ -39,7 +39,9 @@ namespace {
 struct IdPolicy {
   static constexpr bool kRanked = false;
   const MergeMap::Table& t;
+  const TokenId* small;
   uint32_t get(TokenId l, TokenId r, TokenId& merged) const {
+    if ((l | r) < MergeMap::kSmall) return merged = small[l * MergeMap::kSmall + r];
     const TokenId* v = t.find(pair_key(l, r));
     if (!v) return NO_TOKEN;
     merged = *v;
@@ -183,7 +185,7 @@ void merge_long(const P& p, std::vector<TokenId>& symbols, std::vector<Pos>& nex
 void bpe_merge_symbols_with_scratch(const MergeMap& merges, std::vector<TokenId>& symbols, MergeScratch& scratch) {
   const size_t n = symbols.size();
   if (n < 2 || merges.empty()) return;
-  const IdPolicy p{merges.table()};
+  const IdPolicy p{merges.table(), merges.small_pairs()};
   if (n <= kShortMax) {
     merge_short(p, symbols);
   } else if (n < size_t{0xFFFFFFFFu}) {
@@ -209,7 +211,7 @@ void merge_long_wide(const MergeMap& merges, std::vector<TokenId>& symbols) {
   if (symbols.size() < 2 || merges.empty()) return;
   std::vector<uint64_t> next, prev;
   std::vector<unsigned __int128> heap;
-  merge_long<IdPolicy, uint64_t>(IdPolicy{merges.table()}, symbols, next, prev, heap);
+  merge_long<IdPolicy, uint64_t>(IdPolicy{merges.table(), merges.small_pairs()}, symbols, next, prev, heap);
 }
 
 void merge_ranked_long(const RankedMergeMap& merges, std::vector<TokenId>& symbols) {

@@ -33,35 +33,54 @@ inline constexpr uint64_t pair_key(TokenId left, TokenId right) {
 // (left, right) -> merged id; the merged id is also the priority (tiktoken
 // convention: a token's rank is its id). Copies share the table (copy on
 // write), so tokenizer forks do not duplicate it.
+//
+// Pairs of two ids below 256 are also kept in a direct 256 x 256 array: every
+// pair the kernels look up before their first merge is a pair of byte tokens
+// in byte-level vocabularies, and the array (256 KiB) answers those without
+// hashing or probing.
 class MergeMap {
  public:
   using Table = FlatMap<uint64_t, TokenId, U64KeyTraits>;
+  static constexpr TokenId kSmall = 256;
 
-  MergeMap() : table_(std::make_shared<Table>()) {}
+  MergeMap() : data_(std::make_shared<Data>()) {}
 
   // Adds the pair unless it is present; returns whether it was added.
-  bool insert(TokenId left, TokenId right, TokenId merged) { return mut().insert(pair_key(left, right), merged); }
+  bool insert(TokenId left, TokenId right, TokenId merged) {
+    Data& d = mut();
+    if (!d.table.insert(pair_key(left, right), merged)) return false;
+    if (left < kSmall && right < kSmall) d.small[left * kSmall + right] = merged;
+    return true;
+  }
   // NO_TOKEN when the pair does not merge.
   TokenId find(TokenId left, TokenId right) const {
-    const TokenId* v = table_->find(pair_key(left, right));
+    if (left < kSmall && right < kSmall) return data_->small[left * kSmall + right];
+    const TokenId* v = data_->table.find(pair_key(left, right));
     return v ? *v : NO_TOKEN;
   }
-  size_t size() const { return table_->size(); }
-  bool empty() const { return table_->empty(); }
-  void reserve(size_t n) { mut().reserve(n); }
+  size_t size() const { return data_->table.size(); }
+  bool empty() const { return data_->table.empty(); }
+  void reserve(size_t n) { mut().table.reserve(n); }
   // f(left, right, merged) for every entry, in table order.
   template <class F>
   void for_each(F&& f) const {
-    table_->for_each([&](uint64_t k, TokenId m) { f(TokenId(k >> 32), TokenId(k), m); });
+    data_->table.for_each([&](uint64_t k, TokenId m) { f(TokenId(k >> 32), TokenId(k), m); });
   }
-  const Table& table() const { return *table_; }
+  const Table& table() const { return data_->table; }
+  // Entry left * 256 + right: the merge of two ids below 256, or NO_TOKEN.
+  const TokenId* small_pairs() const { return data_->small.data(); }
 
  private:
-  Table& mut() {
-    if (table_.use_count() > 1) table_ = std::make_shared<Table>(*table_);
-    return *table_;
+  struct Data {
+    Table table;
+    std::array<TokenId, kSmall * kSmall> small;
+    Data() { small.fill(NO_TOKEN); }
+  };
+  Data& mut() {
+    if (data_.use_count() > 1) data_ = std::make_shared<Data>(*data_);
+    return *data_;
   }
-  std::shared_ptr<Table> table_;
+  std::shared_ptr<Data> data_;
 };
 
 struct RankedMerge {

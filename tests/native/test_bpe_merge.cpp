@@ -1,4 +1,6 @@
 // The merge kernels against a naive reference merge, and the byte remapping.
+#include <iterator>
+#include <map>
 #include <random>
 
 #include "bpe/mod.h"
@@ -100,6 +102,52 @@ TEST(kernels_match_naive_on_random_tables) {
       const auto want_r = naive(rm, s);
       CHECK(run_ranked(rm, s) == want_r);
       CHECK(run_ranked_long(rm, s) == want_r);
+      ++runs;
+    }
+  }
+  CHECK(runs > 0);
+}
+
+// Ids around 256 mix pairs answered by the direct byte-pair array with pairs
+// answered by the hash table; the reference keeps its own std::map, so a
+// wrong entry in either structure shows.
+TEST(kernels_match_naive_across_small_id_bound) {
+  std::mt19937_64 rng(777);
+  MergeScratch scratch;
+  int runs = 0;
+  for (int table = 0; table < 300; ++table) {
+    const TokenId bases[] = {0, 250, 253, 255, 256, 70000};
+    const TokenId base = bases[rng() % std::size(bases)];
+    const TokenId alphabet = 2 + rng() % 7;
+    const int n_merges = rng() % 40;
+    MergeMap mm;
+    std::map<std::pair<TokenId, TokenId>, TokenId> ref;
+    std::vector<TokenId> known;
+    for (TokenId a = 0; a < alphabet; ++a) known.push_back(base + a);
+    TokenId next_id = base + alphabet;
+    for (int k = 0; k < n_merges; ++k) {
+      TokenId l = known[rng() % known.size()], r = known[rng() % known.size()];
+      // Merged ids sometimes fall below the base, inside the byte range.
+      TokenId merged = rng() % 4 == 0 ? TokenId(rng() % 256) : next_id++;
+      const bool added = mm.insert(l, r, merged);
+      CHECK(added == ref.emplace(std::pair{l, r}, merged).second);
+      if (added) known.push_back(merged);
+    }
+    for (int rep = 0; rep < 8; ++rep) {
+      const size_t len = rng() % 80;
+      std::vector<TokenId> s(len);
+      for (auto& x : s) x = known[rng() % known.size()];
+      const auto want = naive_merge(s, [&](TokenId l, TokenId r, TokenId& out) {
+        auto it = ref.find({l, r});
+        out = it == ref.end() ? NO_TOKEN : it->second;
+        return out;
+      });
+      CHECK(run_scratch(mm, s, scratch) == want);
+      CHECK(run_wide(mm, s) == want);
+      for (size_t i = 0; i + 1 < s.size(); ++i) {
+        auto it = ref.find({s[i], s[i + 1]});
+        CHECK(mm.find(s[i], s[i + 1]) == (it == ref.end() ? NO_TOKEN : it->second));
+      }
       ++runs;
     }
   }
