@@ -280,8 +280,11 @@ BlockMasks assemble(Classes k, const Carry& c, bool look_ws, const uint8_t* p) {
     bool valid = ((prev_tail >> i) & 1) || after == 0 || !((B >> std::countr_zero(after)) & 1);
     if (valid) ws_start |= uint64_t{1} << i;
   }
-  // Runs that the block does not hold whole are decided by the scalar matcher.
-  if (c.cls == S) unc |= WS & ~(WS + 1);
+  // A run that began before the block is decided here too, except after a
+  // CR/LF: whether that CR/LF run was the tail of an Other (which changes
+  // where the run's first piece starts) lies behind the block.
+  if (c.cls == S && c.lbreak) unc |= WS & ~(WS + 1);
+  // The trailing run when it goes on past the block is left to the scalar matcher.
   if (look_ws) {
     // The trailing white-space run goes on past the block (a wholly white block is all of it).
     const uint64_t non_ws = ~WS;
