@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "bpe/nfc.h"
+
 namespace morvik::load_tokenizer {
 
 namespace {
@@ -106,33 +108,6 @@ bool parse_u32(std::string_view s, uint32_t& out) {
   return true;
 }
 
-bool valid_utf8(std::string_view s) {
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data());
-  const unsigned char* e = p + s.size();
-  while (p < e) {
-    unsigned char c = *p;
-    if (c < 0x80) {
-      ++p;
-      continue;
-    }
-    size_t n;
-    uint32_t cp;
-    if (c >= 0xC2 && c <= 0xDF) n = 2, cp = c & 0x1F;
-    else if (c >= 0xE0 && c <= 0xEF) n = 3, cp = c & 0x0F;
-    else if (c >= 0xF0 && c <= 0xF4) n = 4, cp = c & 0x07;
-    else return false;
-    if (size_t(e - p) < n) return false;
-    for (size_t k = 1; k < n; ++k) {
-      if ((p[k] & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (p[k] & 0x3F);
-    }
-    if ((n == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
-      return false;
-    p += n;
-  }
-  return true;
-}
-
 }  // namespace
 
 Result<std::vector<std::string>> parse_tiktoken(std::string_view data) {
@@ -185,7 +160,7 @@ Result<std::vector<std::string>> load_tiktoken(const std::string& path) {
     data.append(buf, size_t(n));
   }
   ::close(fd);
-  if (!valid_utf8(data)) return Error::make("stream did not contain valid UTF-8");
+  if (!bpe::is_valid_utf8(data)) return Error::make("stream did not contain valid UTF-8");
   return parse_tiktoken(data);
 }
 
