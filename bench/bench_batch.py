@@ -22,20 +22,10 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
 from _paths import corpus_file, tokenizer_file  # noqa: E402
 
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from bench_encode import docs_of  # noqa: E402
+
 R50K = r"""'(?:[sdmt]|ll|ve|re)| ?\p{L}+| ?\p{N}+| ?[^\s\p{L}\p{N}]+|\s+(?!\S)|\s+"""
-
-
-def docs_of(name: str, limit: int) -> list[str]:
-    p = corpus_file(f"{name}.txt")
-    if p is None:
-        return []
-    out, total = [], 0
-    for d in p.read_text(encoding="utf-8").split("<|endoftext|>"):
-        if total >= limit:
-            break
-        out.append(d)
-        total += len(d.encode())
-    return out
 
 
 def child(args) -> int:
