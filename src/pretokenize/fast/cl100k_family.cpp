@@ -49,22 +49,7 @@ inline uint8_t class_at(const uint8_t* t, size_t len, size_t i, const uint8_t* t
 template <class P>
 size_t letter_run(const uint8_t* t, size_t len, size_t p, const uint8_t* table) {
   for (;;) {
-    // Eight bytes at a time while all eight are ASCII letters; the first byte
-    // that is not is then looked at on its own.
-    while (len - p >= 8) {
-      uint64_t v;
-      std::memcpy(&v, t + p, 8);
-      uint64_t y = (v & ~HIGH) | 0x2020202020202020ull;  // folded to lower case, no carries below
-      uint64_t ge_a = y + 0x1F1F1F1F1F1F1F1Full;       // top bit: byte >= 'a'
-      uint64_t gt_z = y + 0x0505050505050505ull;       // top bit: byte > 'z'
-      uint64_t not_letter = ~(ge_a & ~gt_z & ~v) & HIGH;
-      if (!not_letter) {
-        p += 8;
-        continue;
-      }
-      p += static_cast<size_t>(std::countr_zero(not_letter)) >> 3;
-      break;
-    }
+    p = skip_ascii_letters8(t, len, p);
     if (p >= len) return len;
     uint8_t b = t[p];
     if (b < 0x80) {

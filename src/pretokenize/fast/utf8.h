@@ -6,8 +6,10 @@
 // characters decode to INVALID_CP, which every class lookup treats as Other.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace morvik::pretokenize {
 
@@ -34,6 +36,24 @@ inline DecodedChar decode_at(const uint8_t* t, size_t len, size_t i) {
   return {(uint32_t(b0 & 0x07) << 18) | (uint32_t(t[i + 1] & 0x3F) << 12) | (uint32_t(t[i + 2] & 0x3F) << 6) |
               (t[i + 3] & 0x3Fu),
           4};
+}
+
+// Advances p over ASCII letters eight bytes at a time and returns the first
+// position of the last, incomplete word or of the first byte that is not an
+// ASCII letter; the caller looks at that byte on its own.
+inline size_t skip_ascii_letters8(const uint8_t* t, size_t len, size_t p) {
+  constexpr uint64_t kHigh = 0x8080808080808080ull;
+  while (len - p >= 8) {
+    uint64_t v;
+    std::memcpy(&v, t + p, 8);
+    uint64_t y = (v & ~kHigh) | 0x2020202020202020ull;  // folded to lower case, no carries below
+    uint64_t ge_a = y + 0x1F1F1F1F1F1F1F1Full;        // top bit: byte >= 'a'
+    uint64_t gt_z = y + 0x0505050505050505ull;        // top bit: byte > 'z'
+    uint64_t not_letter = ~(ge_a & ~gt_z & ~v) & kHigh;
+    if (not_letter) return p + (static_cast<size_t>(std::countr_zero(not_letter)) >> 3);
+    p += 8;
+  }
+  return p;
 }
 
 }  // namespace morvik::pretokenize
