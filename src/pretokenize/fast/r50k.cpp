@@ -12,7 +12,6 @@ namespace {
 
 // Class numbers as in CharClass; NONE is the carry-in of a text's first block.
 constexpr uint8_t L = 0, N = 1, S = 2, O = 3, NONE = 4;
-constexpr uint64_t HIGH = 0x8080808080808080ull;
 
 inline bool ascii_letter(uint8_t b) { return static_cast<uint8_t>((b | 0x20) - 'a') < 26; }
 inline bool ascii_digit(uint8_t b) { return static_cast<uint8_t>(b - '0') < 10; }
